@@ -77,6 +77,8 @@ int CSockRS232C1::OpenPort(DCB settings, const char* name) {
   COMMTIMEOUTS final{3, 3, 2, 3, 2};
   dev.SetTimeouts(final);
   m_bOpen = 1;
+  // Replies from the box can only be trusted while the link is up.
+  m_bReplyOk = 1;
   m_nLastError = 0;
   return 1;
 }
@@ -91,6 +93,7 @@ int CSockRS232C1::ClosePort() {
     return 0;
   }
   m_bOpen = 0;
+  m_bReplyOk = 0;
   if (!dev.Close()) {
     m_nLastError = dev.LastError();
     DebugOutput("Port Closeing isn't successed.\r\n");

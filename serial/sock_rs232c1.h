@@ -77,7 +77,7 @@ class CSockRS232C1 {
   std::unique_ptr<uint8_t[]> m_pRxBuf;
   uint32_t m_nRxBufSize = 0;  // capacity of m_pRxBuf; one more byte is allocated
   uint32_t m_nRxCount = 0;
-  int m_bReplyOk = 0;
+  int m_bReplyOk = 0;  // the link is up: set by a successful open, cleared by the close
   PortOwner* m_pOwner = nullptr;
 
  private:
