@@ -6,18 +6,13 @@
 #include <new>
 
 #include "platform/debug_output.h"
+#include "protocol/image_prep.h"
 #include "protocol/serial_client1.h"
 #include "util/crc32.h"
 
 namespace wick {
 
 namespace {
-
-constexpr int64_t kHeadSize = 64;
-constexpr int64_t kTrailerSize = 4;
-constexpr int32_t kFirmwareStart = 0x20000;
-constexpr uint32_t kFirmwareCrcSize = 0x180000;
-constexpr uint32_t kModuleCrcSize = 0x40000;
 
 // The box's pacing: the data follows its header after 20 ms, and each 1024-byte piece but the
 // first after 140 ms (on top of the 10 ms that every send waits).
@@ -30,10 +25,6 @@ std::string Format(const char* format, auto... args) {
   std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
   std::snprintf(text.data(), text.size() + 1, format, args...);
   return text;
-}
-
-int64_t RoundUpToBlocks(int64_t size) {
-  return (size + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE;
 }
 
 }  // namespace
@@ -88,11 +79,10 @@ bool CSerialClient1::LoadImage(uint16_t code, int64_t size, int64_t bufferSize, 
 int CSerialClient1::PrepareImage(uint16_t code) {
   ClientOwner* owner = Owner();
   const int64_t size = owner != nullptr ? owner->m_nFileSize : 0;
-  const bool headAndTrailer = code == CODE_START_WHOLE || code == CODE_START_FIRMWARE;
   m_nImageState = kNoImage;
   m_nTransferStart = 0;
 
-  const int64_t bufferSize = RoundUpToBlocks(size < 0 ? 0 : size);
+  const int64_t bufferSize = ImageBufferSize(size);
   if (size < 0 || bufferSize > INT32_MAX) {
     m_pImage.clear();
     m_nImageSize = 0;
@@ -100,58 +90,21 @@ int CSerialClient1::PrepareImage(uint16_t code) {
     return 0;
   }
   bool opened = false;
-  if (!LoadImage(code, size, bufferSize, headAndTrailer ? 0xFF : 0x00, opened)) {
+  if (!LoadImage(code, size, bufferSize, ImageFill(code), opened)) {
     return opened ? 0 : -1;
   }
   m_nOffset = 0;
 
-  // Each code needs the bytes its checksum covers; a shorter image would make the engine read
-  // outside it.
-  int64_t least = 0;
-  if (headAndTrailer) {
-    least = code == CODE_START_FIRMWARE ? kFirmwareStart + int64_t{kFirmwareCrcSize}
-                                        : kHeadSize + kTrailerSize;
-  } else if (code == CODE_START_MODULE) {
-    least = kModuleCrcSize;
-  }
-  if (size < least) {
-    RefuseTransfer(
-        code, Format("the image has %" PRId64 " bytes, code 0x%x needs at least %" PRId64, size,
-                     code, least));
+  PreparedImage prepared;
+  std::string reason;
+  if (!PrepareImageBuffer(code, m_pImage, size, prepared, reason)) {
+    // After a trailer mismatch the image's CRC is the one computed over what was read.
+    m_dwImageCrc = prepared.computedCrc;
+    RefuseTransfer(code, reason);
     return 0;
   }
-
-  uint8_t* image = m_pImage.data();
-  if (headAndTrailer) {
-    const auto s = static_cast<size_t>(size);
-    uint32_t stored =
-        static_cast<uint32_t>(image[s - 4]) | static_cast<uint32_t>(image[s - 3]) << 8 |
-        static_cast<uint32_t>(image[s - 2]) << 16 | static_cast<uint32_t>(image[s - 1]) << 24;
-    uint32_t computed = Crc32(image, static_cast<uint32_t>(s - 4));
-    m_dwImageCrc = computed;
-    if (stored != computed) {
-      RefuseTransfer(
-          code, Format("image CRC mismatch: stored 0x%08x, computed 0x%08x", stored, computed));
-      return 0;
-    }
-    std::memmove(image, image + kHeadSize, s - kHeadSize - kTrailerSize);
-    std::memset(image + s - kHeadSize - kTrailerSize, 0xFF, kHeadSize + kTrailerSize);
-  }
-  switch (code) {
-    case CODE_START_WHOLE:
-      m_dwImageCrc = Crc32(image, static_cast<uint32_t>(size));
-      break;
-    case CODE_START_FIRMWARE:
-      m_nOffset = kFirmwareStart;
-      m_dwImageCrc = Crc32(image + kFirmwareStart, kFirmwareCrcSize);
-      break;
-    case CODE_START_MODULE:
-      m_dwImageCrc = Crc32(image, kModuleCrcSize);
-      break;
-    default:
-      m_dwImageCrc = Crc32(image, static_cast<uint32_t>(size));
-      break;
-  }
+  m_nOffset = prepared.firstOffset;
+  m_dwImageCrc = prepared.crc;
   m_nTransferStart = m_nOffset;
   m_nImageState = kImageReady;
   Report({.kind = EngineEvent::kTransferStarted,
