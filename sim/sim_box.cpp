@@ -454,6 +454,20 @@ class Box {
             " with the end mark 8D C5; repeating the request until the tool answers");
         repeat_ = header;
       }
+      if (block_requests_ == o_.floodAtBlock) {
+        std::vector<uint8_t> flood(static_cast<size_t>(std::max(0, o_.floodBytes)));
+        for (auto& b : flood) {
+          noise_ = noise_ * 1103515245u + 12345u;
+          b = static_cast<uint8_t>(noise_ >> 16);
+        }
+        if (!FailWait(line_.Write(flood, AnswerTimeout()), "room on the line for the flood",
+                      o_.answerTimeoutMs)) {
+          return false;
+        }
+        Log("sent " + std::to_string(flood.size()) +
+            " bytes of garbage; repeating the request until the tool answers");
+        repeat_ = header;
+      }
       ++block_requests_;
     }
     return SendHeader(header, Describe(code, arg));

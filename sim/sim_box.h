@@ -24,6 +24,10 @@ struct BoxOptions {
   // ignores it and the ten headers after it, so the box then repeats its real request every 500 ms
   // until a byte of the answer arrives.
   int badHeaderAtBlock = -1;
+  // Before block request k (counted as for badHeaderAtBlock), floodBytes of garbage go out, any
+  // byte value included; the real request is then repeated as after a bad header.
+  int floodAtBlock = -1;
+  int floodBytes = 100 * 1024;
   // After every N-th accepted block (blank ones included), ask for it again (0x1021 arg 0x00C0) and
   // check that the same block comes back.
   int resendEvery = 0;

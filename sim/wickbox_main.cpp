@@ -157,6 +157,14 @@ int main(int argc, char** argv) {
                  "Before block request K (from 0), send one header with a wrong end mark")
       ->type_name("K")
       ->check(CLI::NonNegativeNumber);
+  app.add_option("--flood-at", options.floodAtBlock,
+                 "Before block request K (from 0), send a flood of garbage (see --flood-bytes)")
+      ->type_name("K")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--flood-bytes", options.floodBytes, "Size of the flood of garbage")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--resend-every", options.resendEvery,
                  "After every N-th block, ask for it once more")
       ->type_name("N")
