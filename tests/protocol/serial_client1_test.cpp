@@ -129,10 +129,16 @@ TEST_F(ClientOnPty, ClosingFromInsideAHandOverDoesNotDeadlock) {
   ASSERT_EQ(client.Open(BoxLine(), pty.slavePath().c_str()), 1);
   pty.Write(kHeader);
   ASSERT_TRUE(owner.WaitFor(1, 5s));
-  for (int i = 0; i < 200 && client.IsOpen(); ++i) {
+  // The port's state belongs to the protocol thread: ask there.
+  auto open = [&] {
+    int state = 1;
+    protocol.Queue().Send([&] { state = client.IsOpen(); });
+    return state;
+  };
+  for (int i = 0; i < 200 && open(); ++i) {
     std::this_thread::sleep_for(10ms);
   }
-  EXPECT_EQ(client.IsOpen(), 0);
+  EXPECT_EQ(open(), 0);
 }
 
 TEST(SerialClientLifetime, DestroyingTheClientWhileAHandOverWaitsEndsCleanly) {
