@@ -105,6 +105,10 @@ Plan MakePlan(std::mt19937& rng) {
     add("vanish after " + std::to_string(p.box.vanishAfterBlocks));
   }
   if (chance(6)) {
+    p.box.vanishMidBlock = pick(rng) % 3;
+    add("unplugged in block " + std::to_string(p.box.vanishMidBlock));
+  }
+  if (chance(6)) {
     p.box.silent = true;
     add("silent");
   }

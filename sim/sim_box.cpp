@@ -653,6 +653,13 @@ class Box {
                   ", neither 0 (data) nor 1 (blank)");
     }
     out.crc = (static_cast<uint32_t>(h.data1) << 16) | h.data2;
+    if (r_.blocks == o_.vanishMidBlock) {
+      // Half the block, then the line goes: the tool is in the middle of writing it.
+      if (!ReadAnswer(BLOCK_SIZE / 2, "the first half of " + Where(pos), out.data)) {
+        return false;
+      }
+      return Vanish();
+    }
     if (!ReadAnswer(BLOCK_SIZE, "the data of " + Where(pos), out.data)) {
       return false;
     }

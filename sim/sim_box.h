@@ -36,6 +36,8 @@ struct BoxOptions {
   int corruptEvery = 0;
   // Close the line once this many blocks have been accepted (0: before the first block request).
   int vanishAfterBlocks = -1;
+  // Close the line in the middle of the data of the block after this many accepted blocks.
+  int vanishMidBlock = -1;
   // Read and check the announcement, then never send a byte; the run ends when the tool hangs up,
   // on stop, or after answerTimeoutMs, and counts as ok when the announcement was.
   bool silent = false;

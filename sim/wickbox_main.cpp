@@ -157,6 +157,10 @@ int main(int argc, char** argv) {
                  "Before block request K (from 0), send one header with a wrong end mark")
       ->type_name("K")
       ->check(CLI::NonNegativeNumber);
+  app.add_option("--vanish-mid-block", options.vanishMidBlock,
+                 "Close the line halfway through the data of the block after N blocks")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--flood-at", options.floodAtBlock,
                  "Before block request K (from 0), send a flood of garbage (see --flood-bytes)")
       ->type_name("K")

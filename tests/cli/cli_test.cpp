@@ -227,6 +227,19 @@ TEST_F(Flash, ABoxThatGoesSilentOrVanishesEndsWithExitFour) {
   }
 }
 
+TEST_F(Flash, ALineUnpluggedMidBlockEndsWithExitFourWithinSeconds) {
+  std::string file = Image("c.tvu", Blocks(4 * kBlock, {0, 1, 2, 3}, 12));
+  sim::BoxOptions unplug;
+  unplug.vanishMidBlock = 1;
+  Box box(unplug);
+  auto start = std::chrono::steady_clock::now();
+  auto run = Cli({"flash", "-p", box.port(), "-k", "channel", file}, {.limit = 30s});
+  EXPECT_EQ(run.exitCode, 4) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("the line to the box was lost"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  EXPECT_FALSE(box.Result().ok);
+}
+
 TEST_F(Flash, CtrlCClosesThePortAndSaysWhereTheRunStopped) {
   std::string file = Image("c.tvu", Blocks(6 * kBlock, {0, 1, 2, 3, 4, 5}, 9));
   Box box;
