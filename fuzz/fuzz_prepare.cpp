@@ -3,18 +3,10 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/fuzz_client.h"
 #include "protocol/image_prep.h"
-#include "protocol/serial_client1.h"
-#include "tests/support/fake_clock.h"
-#include "tests/support/fake_serial_device.h"
 
 namespace {
-class Owner : public wick::ClientOwner {
- public:
-  bool SendMessage(uint32_t, uintptr_t, wick::CSockRS232C1*, std::stop_token) override {
-    return false;
-  }
-};
 const uint16_t kCodes[4] = {0x1005, 0x1007, 0x1041, 0x1043};
 }  // namespace
 
@@ -52,16 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The engine's block steps over it, with resends and requests past the end.
-  auto line = std::make_shared<wick::test::FakeLine>();
-  wick::test::FakeSerialDevices devices(line);
-  wick::test::FakeClock clock;
-  Owner owner;
-  wick::CSerialClient1 client(devices, clock);
-  client.m_pOwner = &owner;
-  client.InitPort(4096);
-  wick::DCB dcb;
-  dcb.BaudRate = 115200;
-  client.OpenPort(dcb, "COM1");
+  wick::fuzz::FuzzClient fuzz;
+  wick::CSerialClient1& client = fuzz.client;
   client.m_pImage = std::move(buffer);
   client.m_nImageSize = static_cast<int32_t>(client.m_pImage.size());
   client.m_nOffset = prepared.firstOffset;

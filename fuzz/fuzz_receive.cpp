@@ -8,21 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "protocol/serial_client1.h"
+#include "fuzz/fuzz_client.h"
 #include "serial/rx_thread.h"
-#include "tests/support/fake_clock.h"
-#include "tests/support/fake_serial_device.h"
 #include "util/crc32.h"
 
 namespace {
-
-using wick::ClientOwner;
-using wick::CSockRS232C1;
-
-class Owner : public ClientOwner {
- public:
-  bool SendMessage(uint32_t, uintptr_t, CSockRS232C1*, std::stop_token) override { return false; }
-};
 
 // Image files: a good head-and-trailer image, one with a bad trailer, a raw one, a missing one.
 struct Images {
@@ -64,16 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) {
     return 0;
   }
-  auto line = std::make_shared<wick::test::FakeLine>();
-  wick::test::FakeSerialDevices devices(line);
-  wick::test::FakeClock clock;
-  Owner owner;
-  wick::CSerialClient1 client(devices, clock);
-  client.m_pOwner = &owner;
-  client.InitPort(4096);
-  wick::DCB dcb;
-  dcb.BaudRate = 115200;
-  client.OpenPort(dcb, "COM1");
+  wick::fuzz::FuzzClient fuzz;
+  wick::CSerialClient1& client = fuzz.client;
+  wick::ClientOwner& owner = fuzz.owner;
   const int image = data[0] % 4;
   std::snprintf(owner.m_szPathName, sizeof owner.m_szPathName, "%s", images.paths[image].c_str());
   owner.m_nFileSize = images.sizes[image];

@@ -5,18 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "protocol/serial_client1.h"
-#include "tests/support/fake_clock.h"
-#include "tests/support/fake_serial_device.h"
+#include "fuzz/fuzz_client.h"
 
 namespace {
-class Owner : public wick::ClientOwner {
- public:
-  bool SendMessage(uint32_t, uintptr_t, wick::CSockRS232C1*, std::stop_token) override {
-    return false;
-  }
-};
-
 std::string ImagePath() {
   static std::string path = [] {
     char templ[] = "/tmp/wickfuzz-chunks-XXXXXX";
@@ -34,17 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 13) {
     return 0;
   }
-  auto line = std::make_shared<wick::test::FakeLine>();
-  wick::test::FakeSerialDevices devices(line);
-  wick::test::FakeClock clock;
-  Owner owner;
-  wick::CSerialClient1 client(devices, clock);
-  client.m_pOwner = (data[0] & 0x80) != 0 ? nullptr : &owner;
-  client.InitPort(4096);
-  wick::DCB dcb;
-  dcb.BaudRate = 115200;
-  if ((data[0] & 0x40) == 0) {
-    client.OpenPort(dcb, "COM1");
+  wick::fuzz::FuzzClient fuzz((data[0] & 0x40) == 0);
+  wick::CSerialClient1& client = fuzz.client;
+  wick::ClientOwner& owner = fuzz.owner;
+  if ((data[0] & 0x80) != 0) {
+    client.m_pOwner = nullptr;
   }
   owner.m_nMode = 1 + data[0] % 4;
   owner.m_nResendLimit = data[1] % 5 - 1;
@@ -65,18 +50,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* packet = data + at;
     size_t len = size - at;
     switch (which % 12) {
-      case 0: client.ResReadData(h, packet, len); break;
-      case 1: client.ResWriteData(h, packet, len); break;
-      case 2: client.ResIndexData(h, packet, len); break;
-      case 3: client.ResPauseData(h, packet, len); break;
-      case 4: client.ResInitData(h, packet, len); break;
-      case 5: client.ResRebooting(h, packet, len); break;
-      case 6: client.ResConnection(h, packet, len); break;
-      case 7: client.ResUpgradeB(h, packet, len); break;
-      case 8: client.ResUpgradeF(h, packet, len); break;
-      case 9: client.ResUpgradeF2(h, packet, len); break;
-      case 10: client.ResUpgradeF3(h, packet, len); break;
-      default: client.ReportError(1, h.wArg); break;
+      case 0:
+        client.ResReadData(h, packet, len);
+        break;
+      case 1:
+        client.ResWriteData(h, packet, len);
+        break;
+      case 2:
+        client.ResIndexData(h, packet, len);
+        break;
+      case 3:
+        client.ResPauseData(h, packet, len);
+        break;
+      case 4:
+        client.ResInitData(h, packet, len);
+        break;
+      case 5:
+        client.ResRebooting(h, packet, len);
+        break;
+      case 6:
+        client.ResConnection(h, packet, len);
+        break;
+      case 7:
+        client.ResUpgradeB(h, packet, len);
+        break;
+      case 8:
+        client.ResUpgradeF(h, packet, len);
+        break;
+      case 9:
+        client.ResUpgradeF2(h, packet, len);
+        break;
+      case 10:
+        client.ResUpgradeF3(h, packet, len);
+        break;
+      default:
+        client.ReportError(1, h.wArg);
+        break;
     }
     at += 11 + data[at + 10] % 64;
   }

@@ -13,9 +13,9 @@
 #include "cli/kinds.h"
 #include "sim/sim_box.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/images.h"
 #include "tests/support/process.h"
 #include "tests/support/pty.h"
-#include "util/crc32.h"
 
 namespace wick {
 namespace {
@@ -24,33 +24,14 @@ using namespace std::chrono_literals;
 using test::Bytes;
 using ::testing::HasSubstr;
 
-constexpr size_t kBlock = 8192;
+constexpr size_t kBlock = test::kImageBlock;
+using test::DataBlocks;
 
-Bytes Blocks(size_t bytes, std::initializer_list<size_t> dataBlocks, uint8_t seed) {
-  Bytes out(bytes, 0xFF);
-  for (size_t b : dataBlocks) {
-    for (size_t i = b * kBlock; i < std::min(bytes, (b + 1) * kBlock); ++i) {
-      out[i] = static_cast<uint8_t>((i * 151 + seed) % 241);
-    }
-  }
-  return out;
+std::vector<uint8_t> Tav(const std::vector<uint8_t>& payload) {
+  return test::TavImage(payload);
 }
-
-Bytes Tav(const Bytes& payload) {
-  Bytes file(64 + payload.size(), 0x42);
-  std::copy(payload.begin(), payload.end(), file.begin() + 64);
-  uint32_t crc = Crc32(file.data(), static_cast<uint32_t>(file.size()));
-  for (int i = 0; i < 4; ++i) {
-    file.push_back(static_cast<uint8_t>(crc >> (8 * i)));
-  }
-  return file;
-}
-
-Bytes PreparedTav(const Bytes& payload, size_t first) {
-  Bytes out = payload;
-  out.insert(out.end(), 68, 0xFF);
-  std::fill(out.begin(), out.begin() + static_cast<long>(first), 0xFF);
-  return out;
+std::vector<uint8_t> PreparedTav(const std::vector<uint8_t>& payload, size_t first) {
+  return test::ExpectedTav(payload, first);
 }
 
 test::ProcessResult Cli(std::vector<std::string> args, test::ProcessOptions options = {}) {
@@ -91,10 +72,10 @@ class Flash : public ::testing::Test {
 };
 
 TEST_F(Flash, EachKindUpgradesTheBoxAndReportsEachBlock) {
-  const Bytes boot = Blocks(2 * kBlock, {0}, 1);
-  const Bytes firmware = Blocks(0x1A0000, {16}, 2);
-  const Bytes module = Blocks(0x40000, {0, 1}, 3);
-  const Bytes channel = Blocks(kBlock + 100, {0, 1}, 4);
+  const Bytes boot = DataBlocks(2 * kBlock, {0}, 1);
+  const Bytes firmware = DataBlocks(0x1A0000, {16}, 2);
+  const Bytes module = DataBlocks(0x40000, {0, 1}, 3);
+  const Bytes channel = DataBlocks(kBlock + 100, {0, 1}, 4);
   const struct {
     const char* kind;
     std::string file;
@@ -132,7 +113,7 @@ TEST_F(Flash, EachKindUpgradesTheBoxAndReportsEachBlock) {
 }
 
 TEST_F(Flash, SeveralPortsRunAtOnceAndTheSummaryNamesEach) {
-  const Bytes channel = Blocks(2 * kBlock, {0}, 5);
+  const Bytes channel = DataBlocks(2 * kBlock, {0}, 5);
   std::string file = Image("c.tvu", channel);
   Box a;
   Box b;
@@ -155,12 +136,12 @@ TEST_F(Flash, SeveralPortsRunAtOnceAndTheSummaryNamesEach) {
 }
 
 TEST_F(Flash, EveryWayARunEndsHasItsExitCodeAndMessage) {
-  Bytes good = Tav(Blocks(kBlock, {0}, 6));
+  Bytes good = Tav(DataBlocks(kBlock, {0}, 6));
   Bytes bad = good;
   bad[80] ^= 1;
   std::string goodFile = Image("good.tav", good);
   std::string badFile = Image("bad.tav", bad);
-  std::string shortFile = Image("short.exx", Blocks(1000, {0}, 7));
+  std::string shortFile = Image("short.exx", DataBlocks(1000, {0}, 7));
 
   test::Pty busy;
   int holder = open(busy.slavePath().c_str(), O_RDWR | O_NOCTTY);
@@ -204,7 +185,7 @@ TEST_F(Flash, EveryWayARunEndsHasItsExitCodeAndMessage) {
 }
 
 TEST_F(Flash, ABoxThatGoesSilentOrVanishesEndsWithExitFour) {
-  std::string file = Image("c.tvu", Blocks(3 * kBlock, {0, 1, 2}, 8));
+  std::string file = Image("c.tvu", DataBlocks(3 * kBlock, {0, 1, 2}, 8));
   {
     sim::BoxOptions silent;
     silent.silent = true;
@@ -228,7 +209,7 @@ TEST_F(Flash, ABoxThatGoesSilentOrVanishesEndsWithExitFour) {
 }
 
 TEST_F(Flash, ALineUnpluggedMidBlockEndsWithExitFourWithinSeconds) {
-  std::string file = Image("c.tvu", Blocks(4 * kBlock, {0, 1, 2, 3}, 12));
+  std::string file = Image("c.tvu", DataBlocks(4 * kBlock, {0, 1, 2, 3}, 12));
   sim::BoxOptions unplug;
   unplug.vanishMidBlock = 1;
   Box box(unplug);
@@ -241,7 +222,7 @@ TEST_F(Flash, ALineUnpluggedMidBlockEndsWithExitFourWithinSeconds) {
 }
 
 TEST_F(Flash, CtrlCClosesThePortAndSaysWhereTheRunStopped) {
-  std::string file = Image("c.tvu", Blocks(6 * kBlock, {0, 1, 2, 3, 4, 5}, 9));
+  std::string file = Image("c.tvu", DataBlocks(6 * kBlock, {0, 1, 2, 3, 4, 5}, 9));
   Box box;
   bool sent = false;
   auto run = Cli({"flash", "-p", box.port(), "-k", "channel", "--progress", "lines", file},
@@ -260,7 +241,7 @@ TEST_F(Flash, CtrlCClosesThePortAndSaysWhereTheRunStopped) {
 
 TEST(Info, DescribesAnImageAndRefusesABadOneForItsKind) {
   test::TempDir dir;
-  Bytes good = Tav(Blocks(3 * kBlock, {0, 2}, 10));
+  Bytes good = Tav(DataBlocks(3 * kBlock, {0, 2}, 10));
   std::string goodFile = dir.Write("good.tav", good);
   Bytes bad = good;
   bad[100] ^= 1;

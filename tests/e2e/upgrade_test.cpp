@@ -10,7 +10,7 @@
 #include "protocol/upgrade_session.h"
 #include "sim/sim_box.h"
 #include "tests/support/engine_fixture.h"
-#include "util/crc32.h"
+#include "tests/support/images.h"
 
 namespace wick {
 namespace {
@@ -18,40 +18,10 @@ namespace {
 using namespace std::chrono_literals;
 using test::Bytes;
 
-constexpr size_t kBlock = 8192;
-
-// Blocks of distinct data where `data` says so, blank (0xFF) elsewhere.
-Bytes Blocks(size_t bytes, std::initializer_list<size_t> dataBlocks, uint8_t seed) {
-  Bytes out(bytes, 0xFF);
-  for (size_t b : dataBlocks) {
-    for (size_t i = b * kBlock; i < std::min(bytes, (b + 1) * kBlock); ++i) {
-      out[i] = static_cast<uint8_t>((i * 131 + seed) % 251);
-    }
-  }
-  return out;
-}
-
-Bytes TavImage(const Bytes& payload) {
-  Bytes file(64);
-  for (size_t i = 0; i < file.size(); ++i) {
-    file[i] = static_cast<uint8_t>(0xA0 + i);
-  }
-  file.insert(file.end(), payload.begin(), payload.end());
-  uint32_t crc = Crc32(file.data(), static_cast<uint32_t>(file.size()));
-  for (int i = 0; i < 4; ++i) {
-    file.push_back(static_cast<uint8_t>(crc >> (8 * i)));
-  }
-  return file;
-}
-
-// What a box must end up with for a head-and-trailer image: the payload, then 68 bytes of 0xFF,
-// with the blocks before the transfer's first block untouched (0xFF).
-Bytes ExpectedTav(const Bytes& payload, size_t firstOffset) {
-  Bytes prepared = payload;
-  prepared.insert(prepared.end(), 68, 0xFF);
-  std::fill(prepared.begin(), prepared.begin() + static_cast<long>(firstOffset), 0xFF);
-  return prepared;
-}
+constexpr size_t kBlock = test::kImageBlock;
+using test::DataBlocks;
+using test::ExpectedTav;
+using test::TavImage;
 
 struct RunOutcome {
   sim::BoxResult box;
@@ -122,10 +92,10 @@ struct KindCase {
 class EachKind : public ::testing::TestWithParam<int> {};
 
 TEST_P(EachKind, TheBoxReceivesExactlyTheExpectedImage) {
-  static const Bytes bootPayload = Blocks(2 * kBlock, {0}, 1);         // one data, one blank
-  static const Bytes firmwarePayload = Blocks(0x1A0000, {16, 18}, 2);  // from 0x20000
-  static const Bytes module = Blocks(0x40000, {0}, 3);                 // head included
-  static const Bytes channel = Blocks(2 * kBlock + 1808, {0, 2}, 4);   // short last block
+  static const Bytes bootPayload = DataBlocks(2 * kBlock, {0}, 1);         // one data, one blank
+  static const Bytes firmwarePayload = DataBlocks(0x1A0000, {16, 18}, 2);  // from 0x20000
+  static const Bytes module = DataBlocks(0x40000, {0}, 3);                 // head included
+  static const Bytes channel = DataBlocks(2 * kBlock + 1808, {0, 2}, 4);   // short last block
   const KindCase cases[] = {
       {"boot loader and firmware", kModeBootAndFirmware, TavImage(bootPayload),
        ExpectedTav(bootPayload, 0), 0x1005, 2},
@@ -159,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Upgrade, EachKind, ::testing::Range(0, 4));
 
 class Faults : public ::testing::Test {
  protected:
-  const Bytes channel = Blocks(3 * kBlock, {0, 2}, 9);
+  const Bytes channel = DataBlocks(3 * kBlock, {0, 2}, 9);
 };
 
 TEST_F(Faults, NoiseBetweenHeadersIsDroppedAndTheRunSucceeds) {
@@ -206,7 +176,7 @@ TEST_F(Faults, ASilentBoxLeavesTheRunWaitingAndTheSessionEndsCleanly) {
 }
 
 TEST(Refusal, ABadTrailerSendsNoBlockAndTheBoxGetsNoImage) {
-  Bytes file = TavImage(Blocks(2 * kBlock, {0}, 5));
+  Bytes file = TavImage(DataBlocks(2 * kBlock, {0}, 5));
   file[70] ^= 0x40;
   sim::BoxOptions options;
   RunOutcome run = RunUpgrade(file, kModeBootAndFirmware, options);
