@@ -50,16 +50,10 @@ int SendStartRequest(CSerialClient1& client, int32_t mode, int32_t size) {
 }
 
 bool UpgradeSession::StartUpgrade(const std::string& path, int32_t mode, std::string& error) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  // Sizes travel as signed 32-bit numbers.
-  if (st.st_size > INT32_MAX) {
-    error = path + ": " + std::to_string(st.st_size) + " bytes, an image must be under 2 GiB";
-    return false;
-  }
+  return ChooseImage(path, error) && ReadImageSize(error) && SendStart(mode, error);
+}
+
+bool UpgradeSession::ChooseImage(const std::string& path, std::string& error) {
   if (path.size() >= sizeof m_szPathName) {
     error = path + ": the path is too long";
     return false;
@@ -67,12 +61,29 @@ bool UpgradeSession::StartUpgrade(const std::string& path, int32_t mode, std::st
   std::snprintf(m_szPathName, sizeof m_szPathName, "%s", path.c_str());
   std::string name = path.substr(path.find_last_of('/') + 1);
   std::snprintf(m_szFileName, sizeof m_szFileName, "%s", name.c_str());
-  m_nFileSize = static_cast<int32_t>(st.st_size);
-  m_nMode = mode;
+  return true;
+}
 
+bool UpgradeSession::ReadImageSize(std::string& error) {
+  struct stat st {};
+  if (stat(m_szPathName, &st) != 0) {
+    error = std::string(m_szPathName) + ": " + std::strerror(errno);
+    return false;
+  }
+  if (st.st_size > INT32_MAX) {
+    error = std::string(m_szPathName) + ": " + std::to_string(st.st_size) +
+            " bytes, an image must be under 2 GiB";
+    return false;
+  }
+  m_nFileSize = static_cast<int32_t>(st.st_size);
+  return true;
+}
+
+bool UpgradeSession::SendStart(int32_t mode, std::string& error) {
+  m_nMode = mode;
   FILE* probe = std::fopen(m_szPathName, "rb");
   if (probe == nullptr) {
-    error = path + ": " + std::strerror(errno);
+    error = std::string(m_szPathName) + ": " + std::strerror(errno);
     return false;
   }
   client_.m_bUpgrade = 1;

@@ -26,9 +26,20 @@ class UpgradeSession : public ClientOwner {
   // True when the port is open (also when it was open already).
   bool Connect(const std::string& port);
   // Records the image as the window does when the operator chooses it (full path, bare name,
-  // size), checks that it opens, raises the run and sends the start request of the mode. False,
-  // with the reason in words, when no run started.
+  // size), checks that it opens, raises the run and sends the start request of the mode: the three
+  // steps below in a row. False, with the reason in words, when no run started.
   bool StartUpgrade(const std::string& path, int32_t mode, std::string& error);
+
+  // The same steps one by one, for the window, whose Load keeps what each step has done when a
+  // later one fails. ChooseImage records the full path and the bare name (false when the path does
+  // not fit). ReadImageSize takes the size of the recorded file into m_nFileSize (false, and the
+  // previous size kept, when the file's status cannot be read or it is 2 GiB or more). SendStart
+  // checks that the recorded file opens, raises the run and sends the start request of the mode
+  // with m_nFileSize (false when the file does not open, nothing raised or sent; false with the
+  // run raised when the request did not go out).
+  bool ChooseImage(const std::string& path, std::string& error);
+  bool ReadImageSize(std::string& error);
+  bool SendStart(int32_t mode, std::string& error);
 
   CSerialClient1& Client() { return client_; }
 
