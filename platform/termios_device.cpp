@@ -57,6 +57,10 @@ bool NoModemLines(int err) {
   return err == ENOTTY || err == EINVAL || err == ENOTSUP;
 }
 
+// The line is gone (hung up, unplugged): there is nothing left to drop or purge, and closing such
+// a port must still succeed, or it could never be opened afresh.
+bool LineGone(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -228,7 +232,7 @@ class TermiosDevice final : public SerialDevice {
       return true;
     }
     int which = tx && rx ? TCIOFLUSH : (tx ? TCOFLUSH : TCIFLUSH);
-    return tcflush(fd_, which) == 0 || Fail();
+    return tcflush(fd_, which) == 0 || LineGone(errno) || Fail();
   }
 
   bool SetTimeouts(const COMMTIMEOUTS& timeouts) override {
@@ -266,7 +270,7 @@ class TermiosDevice final : public SerialDevice {
       default:
         return Fail(EINVAL);
     }
-    if (ioctl(fd_, request, &bits) != 0 && !NoModemLines(errno)) {
+    if (ioctl(fd_, request, &bits) != 0 && !NoModemLines(errno) && !LineGone(errno)) {
       return Fail();
     }
     return true;

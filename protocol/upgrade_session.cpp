@@ -31,6 +31,10 @@ bool UpgradeSession::Connect(const std::string& port) {
   line.Parity = platform::NOPARITY;
   line.ByteSize = 8;
   client_.m_pOwner = this;
+  if (lineLost_ && client_.IsOpen()) {
+    client_.Close();
+  }
+  lineLost_ = false;
   return client_.Open(line, port.c_str()) == 1;
 }
 
@@ -117,7 +121,11 @@ void UpgradeSession::OnDataReady() {
 void UpgradeSession::OnLineState(int error) {
   // Reported on the receive thread: handled on the protocol thread like everything else.
   queue_.Post([this, alive = std::weak_ptr<int>(alive_), error] {
-    if (alive.lock() && onLineState) {
+    if (!alive.lock()) {
+      return;
+    }
+    lineLost_ = error != 0;
+    if (onLineState) {
       onLineState(error);
     }
   });

@@ -23,8 +23,12 @@ class UpgradeSession : public ClientOwner {
   // Everything below runs on the queue's thread.
 
   // Opens the port at 115200 baud, 8N1, and starts the receive thread. The whole name is used.
-  // True when the port is open (also when it was open already).
+  // True when the port is open (also when it was open already). A port whose line was lost (an
+  // unplugged adapter, a box that hung up) is closed and opened afresh, so that the operator can
+  // go on without restarting the program.
   bool Connect(const std::string& port);
+  // The open port's line was reported lost and has not come back.
+  bool LineLost() const { return lineLost_; }
   // Records the image as the window does when the operator chooses it (full path, bare name,
   // size), checks that it opens, raises the run and sends the start request of the mode: the three
   // steps below in a row. False, with the reason in words, when no run started.
@@ -60,6 +64,7 @@ class UpgradeSession : public ClientOwner {
   TaskQueue& queue_;
   // Posted work checks this first: it may run after the session is gone.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  bool lineLost_ = false;
   CSerialClient1 client_;
 };
 

@@ -246,7 +246,8 @@ void CTavLoaderDlg::OnConnect() {
   // The whole field: COM10 is COM10, and a device path works as typed.
   std::string typed = m_cbPort->currentText().trimmed().toStdString();
   PostToProtocol([this, typed](UpgradeSession& s) {
-    bool wasOpen = s.Client().IsOpen() != 0;
+    // A port whose line was lost is opened afresh: that is a new connection.
+    bool wasOpen = s.Client().IsOpen() != 0 && !s.LineLost();
     bool ok = s.Connect(typed);
     std::string openPort = s.Client().m_szPortName;
     int error = s.Client().LastError();

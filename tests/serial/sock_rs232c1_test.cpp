@@ -196,6 +196,9 @@ TEST(PortOnPty, ALineWhoseFarSideHungUpIsReportedLost) {
   pty.CloseMaster();
   EXPECT_FALSE(port.GetHandle()->ClearError(errors, status));
   EXPECT_EQ(port.GetHandle()->LastError(), EIO);
+  // A port whose line is gone still closes, so that it can be opened afresh.
+  EXPECT_EQ(port.ClosePort(), 1);
+  EXPECT_EQ(port.IsOpen(), 0);
 }
 
 TEST(PortOnPty, AWriteThatTheFarSideNeverTakesEndsInsteadOfHanging) {

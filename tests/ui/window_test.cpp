@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -87,6 +88,22 @@ void OnNextModal(std::function<void(QWidget&)> check, int limitMs = 3000) {
   poller->start(10);
 }
 
+// Threads of this process that carry its own name: the ones it starts itself (protocol and
+// receive threads). Qt names its own workers ("Thread (pooled)", the test watchdog).
+int ThreadCount() {
+  auto name = [](const std::filesystem::path& comm) {
+    std::string text;
+    std::getline(std::ifstream(comm), text);
+    return text;
+  };
+  const std::string own = name("/proc/self/comm");
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    n += name(entry.path() / "comm") == own ? 1 : 0;
+  }
+  return n;
+}
+
 }  // namespace
 
 class WindowTest : public QObject {
@@ -112,6 +129,7 @@ class WindowTest : public QObject {
   void aWholeRunAgainstTheSimulatedBoxKeepsTheWindowLive();
   void aRefusedImageIsShownInWords();
   void aSilentBoxAndALostLineAreShownInWords();
+  void aLineUnpluggedMidBlockIsShownAndTheWindowStaysUsable();
   void theAboutBoxOpensFromTheMenuF1AndSystemCommands();
   void chrome();
   void statusTexts();
@@ -530,6 +548,58 @@ void WindowTest::aSilentBoxAndALostLineAreShownInWords() {
       dlg.StatusText().startsWith(
           QStringLiteral("The line to %1 was lost: ").arg(QString::fromStdString(pty.slavePath()))),
       5000);
+}
+
+void WindowTest::aLineUnpluggedMidBlockIsShownAndTheWindowStaysUsable() {
+  const int threadsBefore = ThreadCount();
+  QTemporaryDir dir;
+  Bytes content(3 * kBlock);
+  for (size_t i = 0; i < content.size(); ++i) {
+    content[i] = static_cast<uint8_t>(i % 251);
+  }
+  std::string image = WriteFile(dir, "channels.tvu", content);
+  {
+    CTavLoaderDlg dlg;
+    dlg.SetFileChooser([&](const QString&) { return image; });
+    dlg.show();
+
+    // The first box's line goes halfway through the first block.
+    sim::BoxPty first;
+    QVERIFY(first.ok());
+    sim::BoxOptions unplug;
+    unplug.vanishMidBlock = 0;
+    unplug.answerTimeoutMs = 10000;
+    std::thread firstBox([&] { sim::RunBox(first.master(), unplug); });
+    Connect(dlg, first.slavePath());
+    QTRY_VERIFY(ById(dlg, IDC_LOAD)->isEnabled());
+    ById<QRadioButton>(dlg, IDC_RADIO_CHANNEL)->click();
+    ById<QPushButton>(dlg, IDC_LOAD)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        dlg.StatusText().startsWith(QStringLiteral("The line to %1 was lost: ")
+                                        .arg(QString::fromStdString(first.slavePath()))),
+        10000);
+    firstBox.join();
+
+    // The operator plugs in another box and goes on, without restarting the program.
+    sim::BoxPty second;
+    QVERIFY(second.ok());
+    sim::BoxResult box;
+    sim::BoxOptions options;
+    options.answerTimeoutMs = 10000;
+    std::thread secondBox([&] { box = sim::RunBox(second.master(), options); });
+    Connect(dlg, second.slavePath());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        dlg.StatusText().startsWith(
+            QStringLiteral("Connected to %1").arg(QString::fromStdString(second.slavePath()))),
+        5000);
+    ById<QPushButton>(dlg, IDC_LOAD)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.StatusText().startsWith(QStringLiteral("Upgrade done")), 30000);
+    secondBox.join();
+    QVERIFY2(box.ok, box.failure.c_str());
+    QVERIFY(box.image == content);
+  }
+  // The window's protocol thread and receive threads are gone with it.
+  QTRY_COMPARE_WITH_TIMEOUT(ThreadCount(), threadsBefore, 5000);
 }
 
 void WindowTest::theAboutBoxOpensFromTheMenuF1AndSystemCommands() {
