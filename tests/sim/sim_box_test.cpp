@@ -115,6 +115,11 @@ class PcSide {
       } else if (n < 0 && errno == EAGAIN) {
         pollfd p{fd_, POLLOUT, 0};
         poll(&p, 1, 100);
+      } else if (n < 0 && errno == EIO) {
+        // The box has already failed on what came first and closed the line: the rest of the
+        // answer has nobody to go to.
+        hung_up_ = true;
+        return;
       } else {
         ADD_FAILURE() << "writing the tool's side: " << std::strerror(errno);
         return;
