@@ -132,29 +132,23 @@ class Faults : public ::testing::Test {
   const Bytes channel = DataBlocks(3 * kBlock, {0, 2}, 9);
 };
 
-TEST_F(Faults, NoiseBetweenHeadersIsDroppedAndTheRunSucceeds) {
-  sim::BoxOptions options;
-  options.noiseBytes = 5;
-  RunOutcome run = RunUpgrade(channel, kModeChannel, options);
-  EXPECT_TRUE(run.box.ok) << run.box.failure;
-  EXPECT_EQ(run.box.image, channel);
-}
-
-TEST_F(Faults, ABadHeaderIsRecoveredFrom) {
-  sim::BoxOptions options;
-  options.badHeaderAtBlock = 1;
-  RunOutcome run = RunUpgrade(channel, kModeChannel, options);
-  EXPECT_TRUE(run.box.ok) << run.box.failure;
-  EXPECT_EQ(run.box.image, channel);
-}
-
-TEST_F(Faults, ACorruptedBlockIsAskedForAgainAndSentAgain) {
-  sim::BoxOptions options;
-  options.corruptEvery = 1;
-  RunOutcome run = RunUpgrade(channel, kModeChannel, options);
-  EXPECT_TRUE(run.box.ok) << run.box.failure;
-  EXPECT_EQ(run.box.image, channel);
-  EXPECT_GE(run.box.resendsAsked, 2);
+TEST_F(Faults, NoiseBadHeadersAndCorruptedBlocksAreRecoveredFrom) {
+  const struct {
+    const char* what;
+    sim::BoxOptions options;
+    int resendsAtLeast;
+  } cases[] = {
+      {"noise between headers", {.noiseBytes = 5}, 0},
+      {"a header with a wrong end mark", {.badHeaderAtBlock = 1}, 0},
+      {"every data block corrupted once", {.corruptEvery = 1}, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunOutcome run = RunUpgrade(channel, kModeChannel, c.options);
+    EXPECT_TRUE(run.box.ok) << run.box.failure;
+    EXPECT_EQ(run.box.image, channel);
+    EXPECT_GE(run.box.resendsAsked, c.resendsAtLeast);
+  }
 }
 
 TEST_F(Faults, ABoxThatVanishesEndsTheRunWithoutAHangAndTheLossIsReported) {
