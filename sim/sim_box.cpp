@@ -1,10 +1,6 @@
 #include "sim/sim_box.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <sys/eventfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,11 +9,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <utility>
 
 #include "protocol/packet_header.h"
+#include "sim/box_line.h"
 #include "util/crc32.h"
 
 namespace wick::sim {
@@ -27,254 +22,12 @@ namespace {
 constexpr size_t kHeaderSize = 12;
 constexpr size_t kAnnouncementSize = 24;
 constexpr int kMaxResendsPerBlock = 5;
-// After a header with a wrong end mark the tool drops the ten headers that follow it as well, so
-// the box repeats its request at this pace until the answer starts, a few more times than needed.
-constexpr int kRepeatEveryMs = 500;
-constexpr int kMaxRepeats = 15;
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 std::string Hex(uint32_t value, int digits = 4) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%0*x", digits, value);
   return text;
 }
-
-std::string SystemReason() {
-  return std::strerror(errno);
-}
-
-// The slave descriptors that BoxPty objects keep open, by master descriptor. RunBox sees only a
-// descriptor, so this is how it lets go of the kept slave once the tool has opened its own: from
-// then on the tool closing its side shows on the master as a hang-up.
-std::mutex& KeptSlavesMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::map<int, int>& KeptSlaves() {
-  static std::map<int, int> slaves;
-  return slaves;
-}
-
-void KeepSlave(int master, int slave) {
-  std::lock_guard lock(KeptSlavesMutex());
-  KeptSlaves()[master] = slave;
-}
-
-void ReleaseKeptSlave(int master) {
-  std::lock_guard lock(KeptSlavesMutex());
-  auto it = KeptSlaves().find(master);
-  if (it != KeptSlaves().end()) {
-    close(it->second);
-    KeptSlaves().erase(it);
-  }
-}
-
-// --- The line ------------------------------------------------------------------------------------
-
-enum class Wait { kOk, kTimeout, kGone, kStopped, kFailed };
-
-// The box's end of the line: bounded reads and writes that a stop request wakes up. Bytes read
-// beyond what was asked for stay pending for the next read.
-class Line {
- public:
-  Line(int fd, std::stop_token stop) : fd_(fd), stop_(std::move(stop)) {
-    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_ >= 0) {
-      on_stop_.emplace(stop_, [this] {
-        uint64_t one = 1;
-        ssize_t written = write(wake_, &one, sizeof one);
-        (void)written;
-      });
-    } else {
-      error_ = "eventfd: " + SystemReason();
-    }
-    int flags = fcntl(fd_, F_GETFL);
-    if (flags < 0 || fcntl(fd_, F_SETFL, flags | O_NONBLOCK) < 0) {
-      error_ = "the line's descriptor: " + SystemReason();
-    }
-  }
-
-  ~Line() {
-    on_stop_.reset();
-    if (wake_ >= 0) {
-      close(wake_);
-    }
-  }
-
-  Line(const Line&) = delete;
-  Line& operator=(const Line&) = delete;
-
-  bool usable() const { return wake_ >= 0 && error_.empty(); }
-  const std::string& error() const { return error_; }
-
-  // Waits until `count` bytes are pending. timeoutMs bounds the wait for the first byte and every
-  // gap after it (negative: no limit). While no byte has come, `repeat` (if given) is called every
-  // kRepeatEveryMs, at most kMaxRepeats times.
-  Wait Fill(size_t count, int timeoutMs, const std::function<Wait()>& repeat = {}) {
-    const size_t startSize = pending_.size();
-    int64_t deadline = NowMs() + timeoutMs;
-    int64_t nextRepeat = NowMs() + kRepeatEveryMs;
-    int repeats = 0;
-    while (pending_.size() < count) {
-      int64_t now = NowMs();
-      bool mayRepeat = repeat && pending_.size() == startSize && repeats < kMaxRepeats;
-      int64_t wait = timeoutMs < 0 ? -1 : std::max<int64_t>(0, deadline - now);
-      if (mayRepeat) {
-        int64_t untilRepeat = std::max<int64_t>(0, nextRepeat - now);
-        wait = wait < 0 ? untilRepeat : std::min(wait, untilRepeat);
-      }
-      short revents = 0;
-      Wait w = PollFor(POLLIN, static_cast<int>(wait), revents);
-      if (w == Wait::kOk) {
-        size_t before = pending_.size();
-        Wait r = ReadSome(revents);
-        if (pending_.size() > before) {
-          deadline = NowMs() + timeoutMs;
-        }
-        if (r != Wait::kOk) {
-          return pending_.size() >= count ? Wait::kOk : r;
-        }
-        continue;
-      }
-      if (w != Wait::kTimeout) {
-        return w;
-      }
-      now = NowMs();
-      if (mayRepeat && now >= nextRepeat) {
-        if (Wait r = repeat(); r != Wait::kOk) {
-          return r;
-        }
-        ++repeats;
-        nextRepeat = NowMs() + kRepeatEveryMs;
-        deadline = NowMs() + timeoutMs;
-      } else if (timeoutMs >= 0 && now >= deadline) {
-        return Wait::kTimeout;
-      }
-    }
-    return Wait::kOk;
-  }
-
-  std::vector<uint8_t> Take(size_t count) {
-    count = std::min(count, pending_.size());
-    std::vector<uint8_t> out(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(count));
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(count));
-    return out;
-  }
-
-  size_t pending() const { return pending_.size(); }
-
-  // Writes all bytes; timeoutMs bounds each wait for room on the line (negative: no limit).
-  Wait Write(const std::vector<uint8_t>& bytes, int timeoutMs) {
-    size_t done = 0;
-    int64_t deadline = NowMs() + timeoutMs;
-    while (done < bytes.size()) {
-      ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-        deadline = NowMs() + timeoutMs;
-        continue;
-      }
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        int64_t wait = timeoutMs < 0 ? -1 : deadline - NowMs();
-        if (timeoutMs >= 0 && wait <= 0) {
-          return Wait::kTimeout;
-        }
-        short revents = 0;
-        Wait w = PollFor(POLLOUT, static_cast<int>(wait), revents);
-        if (w == Wait::kOk && (revents & POLLOUT) == 0) {
-          return Wait::kGone;
-        }
-        if (w != Wait::kOk && w != Wait::kTimeout) {
-          return w;
-        }
-        continue;
-      }
-      if (n == 0 || errno == EIO || errno == EPIPE) {
-        return Wait::kGone;
-      }
-      error_ = "writing to the line: " + SystemReason();
-      return Wait::kFailed;
-    }
-    return Wait::kOk;
-  }
-
- private:
-  Wait PollFor(short events, int timeoutMs, short& revents) {
-    if (stop_.stop_requested()) {
-      return Wait::kStopped;
-    }
-    pollfd fds[2] = {{fd_, events, 0}, {wake_, POLLIN, 0}};
-    int n = poll(fds, 2, timeoutMs);
-    if (n < 0) {
-      if (errno == EINTR) {
-        return Wait::kTimeout;  // the caller looks at its clock again
-      }
-      error_ = "poll: " + SystemReason();
-      return Wait::kFailed;
-    }
-    if (fds[1].revents != 0 || stop_.stop_requested()) {
-      return Wait::kStopped;
-    }
-    if (n == 0) {
-      return Wait::kTimeout;
-    }
-    if ((fds[0].revents & POLLNVAL) != 0) {
-      error_ = "the line's descriptor is not open";
-      return Wait::kFailed;
-    }
-    revents = fds[0].revents;
-    return Wait::kOk;
-  }
-
-  // Reads what the line holds. A read of 0 or EIO means the tool's side went away; so does a
-  // hang-up with nothing left to read.
-  Wait ReadSome(short revents) {
-    for (;;) {
-      uint8_t buffer[16384];
-      ssize_t n = read(fd_, buffer, sizeof buffer);
-      if (n > 0) {
-        pending_.insert(pending_.end(), buffer, buffer + n);
-        if (!heard_) {
-          heard_ = true;
-          ReleaseKeptSlave(fd_);
-        }
-        continue;
-      }
-      if (n == 0) {
-        return Wait::kGone;
-      }
-      if (errno == EINTR) {
-        continue;
-      }
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        return (revents & (POLLHUP | POLLERR)) != 0 && (revents & POLLIN) == 0 ? Wait::kGone
-                                                                               : Wait::kOk;
-      }
-      if (errno == EIO) {
-        return Wait::kGone;
-      }
-      error_ = "reading from the line: " + SystemReason();
-      return Wait::kFailed;
-    }
-  }
-
-  int fd_;
-  int wake_ = -1;
-  std::stop_token stop_;
-  std::optional<std::stop_callback<std::function<void()>>> on_stop_;
-  std::vector<uint8_t> pending_;
-  std::string error_;
-  bool heard_ = false;
-};
 
 // --- What the box expects of a transfer
 // ------------------------------------------------------------
@@ -812,47 +565,6 @@ class Box {
 
 BoxResult RunBox(int fd, const BoxOptions& options, std::stop_token stop) {
   return Box(fd, options, std::move(stop)).Run();
-}
-
-BoxPty::BoxPty() {
-  int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (master < 0) {
-    error_ = "no pseudo-terminal: " + SystemReason();
-    return;
-  }
-  char name[128];
-  if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
-    error_ = "setting up the pseudo-terminal: " + SystemReason();
-    close(master);
-    return;
-  }
-  // Raw from the start, so that all 256 byte values pass even before the tool sets up its side.
-  termios t{};
-  if (tcgetattr(master, &t) == 0) {
-    cfmakeraw(&t);
-    tcsetattr(master, TCSANOW, &t);
-  }
-  int keep = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (keep < 0) {
-    error_ = std::string("opening ") + name + ": " + SystemReason();
-    close(master);
-    return;
-  }
-  master_ = master;
-  slave_path_ = name;
-  KeepSlave(master_, keep);
-}
-
-BoxPty::~BoxPty() {
-  Vanish();
-}
-
-void BoxPty::Vanish() {
-  if (master_ >= 0) {
-    ReleaseKeptSlave(master_);
-    close(master_);
-    master_ = -1;
-  }
 }
 
 }  // namespace wick::sim
