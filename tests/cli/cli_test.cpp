@@ -4,6 +4,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <regex>
 
@@ -110,6 +112,33 @@ TEST_F(Flash, EachKindUpgradesTheBoxAndReportsEachBlock) {
     EXPECT_THAT(run.out, HasSubstr(std::string("done port=") + box.port() + " " + done));
     EXPECT_THAT(run.err, HasSubstr("done, "));
   }
+}
+
+TEST_F(Flash, TraceLinesGoToTheTerminalAndTheLogFolder) {
+  std::string file = Image("c.tvu", DataBlocks(kBlock, {0}, 13));
+  std::string logs = dir.path() + "/logs";
+  Box box;
+  auto run = Cli({"flash", "-p", box.port(), "-k", "channel", "-vv", "--log-dir", logs,
+                  "--progress", "none", file});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(box.Result().ok);
+  // -vv shows every level, the sent packets (level 5) included.
+  EXPECT_THAT(run.err, HasSubstr(box.port() + " - Open Ok!"));
+  EXPECT_THAT(run.err, HasSubstr("ex_Send[CRC]: 0xc9fd, 0xc58d, 0x1023"));
+  EXPECT_TRUE(run.out.empty()) << "no progress lines with --progress none";
+  // One file a day, "[wickflash]YYYYMMDD.log", every trace line stamped.
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(logs)) {
+    files.push_back(entry.path());
+  }
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(
+      std::regex_match(files[0].filename().string(), std::regex("\\[wickflash\\]20[0-9]{6}\\.log")))
+      << files[0];
+  std::ifstream in(files[0]);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(text, HasSubstr("] " + box.port() + ": [0] " + box.port() + " - Open Ok!\r\n"));
+  EXPECT_THAT(text, HasSubstr(": [5] ex_Send[UPGRADE]"));
 }
 
 TEST_F(Flash, SeveralPortsRunAtOnceAndTheSummaryNamesEach) {
