@@ -59,7 +59,9 @@ bool NoModemLines(int err) {
 
 // The line is gone (hung up, unplugged): there is nothing left to drop or purge, and closing such
 // a port must still succeed, or it could never be opened afresh.
-bool LineGone(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+bool LineGone(int err) {
+  return err == EIO || err == ENXIO || err == ENODEV;
+}
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
