@@ -28,17 +28,6 @@ constexpr uint16_t REPLY_RESEND = 3;
 // wArg of the PC's end-of-data command.
 constexpr uint16_t ARG_END_OF_DATA = 2;
 
-void Put16(uint8_t* at, uint16_t value) {
-  at[0] = static_cast<uint8_t>(value & 0xFF);
-  at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    at[i] = static_cast<uint8_t>((value >> (8 * i)) & 0xFF);
-  }
-}
-
 uint16_t Get16(const uint8_t* at) {
   return static_cast<uint16_t>(at[0] | (at[1] << 8));
 }

@@ -52,12 +52,23 @@ inline constexpr uint16_t CODE_CRC = 0x1023;
 inline constexpr uint16_t CODE_UPGRADE_M = 0x1040;
 inline constexpr uint16_t CODE_UPGRADE_C = 0x1042;
 
-// The PC's header on the wire: every word low byte first.
+// Every word of the PC's headers and every field of its request bodies leaves low byte first.
+inline void Put16(uint8_t* at, uint16_t value) {
+  at[0] = static_cast<uint8_t>(value & 0xFF);
+  at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+inline void Put32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    at[i] = static_cast<uint8_t>((value >> (8 * i)) & 0xFF);
+  }
+}
+
+// The PC's header on the wire.
 inline void SerializeHeader(const PacketHeader& h, uint8_t out[N_BYTE_HEADER_SIZE]) {
   const uint16_t words[6] = {h.wStart, h.wCode, h.wArg, h.wData1, h.wData2, h.wEnd};
   for (int i = 0; i < 6; ++i) {
-    out[2 * i] = static_cast<uint8_t>(words[i] & 0xFF);
-    out[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
+    Put16(out + 2 * i, words[i]);
   }
 }
 

@@ -24,18 +24,6 @@ constexpr uint16_t ARG_CHUNK = 0;
 // Only this index selects the announcement; every other value is a chunk's index.
 constexpr int32_t ANNOUNCE_INDEX = -1;
 
-// Every field of a request body leaves low byte first.
-void Put16(uint8_t* at, uint16_t value) {
-  at[0] = static_cast<uint8_t>(value & 0xFF);
-  at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    at[i] = static_cast<uint8_t>((value >> (8 * i)) & 0xFF);
-  }
-}
-
 }  // namespace
 
 int CSerialClient1::SendBodyRequest(uint16_t code, const char* tag, const uint8_t* data,

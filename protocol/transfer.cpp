@@ -9,6 +9,7 @@
 #include "protocol/image_prep.h"
 #include "protocol/serial_client1.h"
 #include "util/crc32.h"
+#include "util/format.h"
 
 namespace wick {
 
@@ -19,19 +20,11 @@ namespace {
 constexpr uint32_t kDataDelayMs = 20;
 constexpr uint32_t kPieceDelayMs = 140;
 
-// The engine's own refusal lines name a path, which may be long: they are composed at full length.
-std::string Format(const char* format, auto... args) {
-  int n = std::snprintf(nullptr, 0, format, args...);
-  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  return text;
-}
-
 }  // namespace
 
 void CSerialClient1::RefuseTransfer(uint16_t code, const std::string& reason) {
   m_nImageState = kImageRefused;
-  Trace(1, Format("Recv: 0x%x - transfer refused: %s", code, reason.c_str()).c_str());
+  Trace(1, StringPrintf("Recv: 0x%x - transfer refused: %s", code, reason.c_str()).c_str());
   Report({.kind = EngineEvent::kTransferRefused, .code = code, .reason = reason});
 }
 
@@ -47,7 +40,7 @@ bool CSerialClient1::LoadImage(uint16_t code, int64_t size, int64_t bufferSize, 
     m_pImage.assign(static_cast<size_t>(bufferSize), 0);
   } catch (const std::bad_alloc&) {
     m_pImage.clear();
-    RefuseTransfer(code, Format("no memory for an image of %" PRId64 " bytes", size));
+    RefuseTransfer(code, StringPrintf("no memory for an image of %" PRId64 " bytes", size));
     return false;
   }
   m_nImageSize = static_cast<int32_t>(bufferSize);
@@ -55,8 +48,8 @@ bool CSerialClient1::LoadImage(uint16_t code, int64_t size, int64_t bufferSize, 
   // The full path: the file chooser does not change the current folder.
   m_pFile = std::fopen(path, "rb");
   if (m_pFile == nullptr) {
-    RefuseTransfer(code, Format("cannot open the image %s: %s", *path != '\0' ? path : "(none)",
-                                std::strerror(errno)));
+    RefuseTransfer(code, StringPrintf("cannot open the image %s: %s",
+                                      *path != '\0' ? path : "(none)", std::strerror(errno)));
     return false;
   }
   opened = true;
@@ -69,8 +62,8 @@ bool CSerialClient1::LoadImage(uint16_t code, int64_t size, int64_t bufferSize, 
   std::fill(m_pImage.begin() + size, m_pImage.end(), fill);
   if (m_nReadLen != static_cast<uint64_t>(size) || longer) {
     RefuseTransfer(
-        code, Format("the image %s changed since it was chosen (%s than %" PRId64 " bytes)", path,
-                     longer ? "longer" : "shorter", size));
+        code, StringPrintf("the image %s changed since it was chosen (%s than %" PRId64 " bytes)",
+                           path, longer ? "longer" : "shorter", size));
     return false;
   }
   return true;
@@ -86,7 +79,7 @@ int CSerialClient1::PrepareImage(uint16_t code) {
   if (size < 0 || bufferSize > INT32_MAX) {
     m_pImage.clear();
     m_nImageSize = 0;
-    RefuseTransfer(code, Format("an image of %" PRId64 " bytes cannot be sent", size));
+    RefuseTransfer(code, StringPrintf("an image of %" PRId64 " bytes cannot be sent", size));
     return 0;
   }
   bool opened = false;
@@ -118,9 +111,9 @@ int CSerialClient1::PrepareImage(uint16_t code) {
 
 void CSerialClient1::SendNextBlock(const PacketHeader& header) {
   if (m_nImageState != kImageReady) {
-    Trace(1, Format("Recv: 0x%x - no block sent: %s", header.wCode,
-                    m_nImageState == kImageRefused ? "the image of this transfer was refused"
-                                                   : "no image was prepared")
+    Trace(1, StringPrintf("Recv: 0x%x - no block sent: %s", header.wCode,
+                          m_nImageState == kImageRefused ? "the image of this transfer was refused"
+                                                         : "no image was prepared")
                  .c_str());
     return;
   }
@@ -131,14 +124,15 @@ void CSerialClient1::SendNextBlock(const PacketHeader& header) {
     if (m_nOffset - static_cast<int32_t>(BLOCK_SIZE) >= m_nTransferStart) {
       m_nOffset -= BLOCK_SIZE;
     } else {
-      Trace(1, Format("Recv: 0x%x, 0x%x - no block sent before: the block at %d goes instead",
-                      header.wCode, header.wArg, m_nOffset)
+      Trace(1, StringPrintf("Recv: 0x%x, 0x%x - no block sent before: the block at %d goes instead",
+                            header.wCode, header.wArg, m_nOffset)
                    .c_str());
     }
   }
   if (m_nOffset < 0 || static_cast<int64_t>(m_nOffset) + BLOCK_SIZE > m_nImageSize) {
-    Trace(1, Format("Recv: 0x%x - no block sent: offset %d is past the end of the image (%d bytes)",
-                    header.wCode, m_nOffset, m_nImageSize)
+    Trace(1, StringPrintf(
+                 "Recv: 0x%x - no block sent: offset %d is past the end of the image (%d bytes)",
+                 header.wCode, m_nOffset, m_nImageSize)
                  .c_str());
     return;
   }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/debug_output.h"
+#include "util/format.h"
 
 namespace wick {
 namespace {
@@ -22,19 +23,6 @@ constexpr size_t kMaxPathChars = 519;
 
 const char* OrEmpty(const char* s) {
   return s != nullptr ? s : "";
-}
-
-// printf into a std::string of whatever length the result needs.
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  int n = std::snprintf(nullptr, 0, format, args...);
-  if (n <= 0) {
-    return {};
-  }
-  std::string out(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(out.data(), out.size(), format, args...);
-  out.resize(static_cast<size_t>(n));
-  return out;
 }
 
 void EnsureFolder(const char* folder) {
@@ -72,16 +60,16 @@ std::string WriteLogFrom(const LocalTime& now, const char* folder, const char* n
   std::string path;
   switch (nMode) {
     case 0:
-      path = Format("%s/[%s]%04d%02d%02d.log", folder, name, now.wYear, now.wMonth, now.wDay);
+      path = StringPrintf("%s/[%s]%04d%02d%02d.log", folder, name, now.wYear, now.wMonth, now.wDay);
       break;
     case 1:
-      path = Format("%s/%s.log", folder, name);
+      path = StringPrintf("%s/%s.log", folder, name);
       break;
     case 2:
-      path = Format("%s/%04d%02d%02d.log", folder, now.wYear, now.wMonth, now.wDay);
+      path = StringPrintf("%s/%04d%02d%02d.log", folder, now.wYear, now.wMonth, now.wDay);
       break;
     default:
-      path = Format("%s/%s", folder, name);
+      path = StringPrintf("%s/%s", folder, name);
       break;
   }
 
@@ -122,8 +110,8 @@ LocalTime GetLocalTime() {
 }
 
 std::string FormatLogTime(const LocalTime& t) {
-  return Format("%04d-%02d-%02d %02d:%02d:%02d:%03d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                t.wSecond, t.wMilliseconds);
+  return StringPrintf("%04d-%02d-%02d %02d:%02d:%02d:%03d", t.wYear, t.wMonth, t.wDay, t.wHour,
+                      t.wMinute, t.wSecond, t.wMilliseconds);
 }
 
 std::string WriteLog(const char* folder, const char* name, const char* text, uint32_t nMode,
