@@ -28,19 +28,6 @@ void OnStopSignal(int signo) {
 // The last reply must reach the box before the close purges the port's queues.
 constexpr auto kLingerAfterDone = std::chrono::milliseconds(200);
 
-ProgressStyle StyleFor(const std::string& progress) {
-  if (progress == "bar") {
-    return ProgressStyle::kBar;
-  }
-  if (progress == "lines") {
-    return ProgressStyle::kLines;
-  }
-  if (progress == "none") {
-    return ProgressStyle::kNone;
-  }
-  return isatty(STDERR_FILENO) ? ProgressStyle::kBar : ProgressStyle::kLines;
-}
-
 // The port as the user named it, with the device it stands for when that differs.
 std::string PortTitle(const std::string& port) {
   std::string device = platform::DevicePathForPort(port);
@@ -184,6 +171,19 @@ int FlashOnePort(const FlashOptions& options, const std::string& port) {
 }
 
 }  // namespace
+
+ProgressStyle StyleFor(const std::string& progress) {
+  if (progress == "bar") {
+    return ProgressStyle::kBar;
+  }
+  if (progress == "lines") {
+    return ProgressStyle::kLines;
+  }
+  if (progress == "none") {
+    return ProgressStyle::kNone;
+  }
+  return isatty(STDERR_FILENO) ? ProgressStyle::kBar : ProgressStyle::kLines;
+}
 
 int StopSignal() {
   return g_stopSignal.load();

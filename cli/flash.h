@@ -28,6 +28,9 @@ struct FlashOptions {
   std::string progress = "auto";  // auto, bar, lines, none
 };
 
+// The --progress value as a style: auto is the bar on a terminal, lines otherwise.
+ProgressStyle StyleFor(const std::string& progress);
+
 // Set once a stop was asked for (Ctrl-C, SIGTERM): the signal number.
 int StopSignal();
 

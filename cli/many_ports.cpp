@@ -187,11 +187,7 @@ bool Spawn(Child& c, const FlashOptions& options, const std::string& self) {
 }  // namespace
 
 int RunFlashOnPorts(const FlashOptions& options, const std::string& self) {
-  ProgressStyle style = options.progress == "bar"     ? ProgressStyle::kBar
-                        : options.progress == "lines" ? ProgressStyle::kLines
-                        : options.progress == "none"  ? ProgressStyle::kNone
-                        : isatty(STDERR_FILENO)       ? ProgressStyle::kBar
-                                                      : ProgressStyle::kLines;
+  ProgressStyle style = StyleFor(options.progress);
   std::vector<Child> children(options.ports.size());
   size_t width = 0;
   for (size_t i = 0; i < children.size(); ++i) {
